@@ -95,6 +95,15 @@ inline int TextCompareAscii(const char16_t* a, const char16_t* b) {
 inline int TextCompareFold(const char16_t* a, const char16_t* b) {
   return TextCompareFold(a, kWholeText, b, kWholeText);
 }
+inline int TextCompare(const char* a, const char* b) {
+  return TextCompare(a, kWholeText, b, kWholeText);
+}
+inline int TextCompareAscii(const char* a, const char* b) {
+  return TextCompareAscii(a, kWholeText, b, kWholeText);
+}
+inline int TextCompareFold(const char* a, const char* b) {
+  return TextCompareFold(a, kWholeText, b, kWholeText);
+}
 
 // 0 when `text` begins with `prefix` under TextCompareAscii, nonzero otherwise.
 int TextStartsWithAscii(const char16_t* text, const char16_t* prefix);

@@ -139,10 +139,10 @@ TEST(Text, ComparisonsWide) {
 }
 
 TEST(Text, ComparisonsNarrow) {
-  EXPECT_EQ(TextCompare("ab", kWholeText, "abc", kWholeText), -1);
+  EXPECT_EQ(TextCompare("ab", "abc"), -1);
   EXPECT_EQ(TextCompare("\xC3\xA9", kWholeText, "\xEF\xBF\xBF", kWholeText), -1);
   EXPECT_EQ(TextCompare("\x80", kWholeText, "\xF4\x8F\xBF\xBF", kWholeText), 1);
-  EXPECT_EQ(TextCompareAscii("File", kWholeText, "fILE", kWholeText), 0);
+  EXPECT_EQ(TextCompareAscii("File", "fILE"), 0);
   EXPECT_EQ(TextCompareAscii("\xC3\x84", kWholeText, "\xC3\xA4", kWholeText), -1);
   EXPECT_EQ(TextCompareFold("\xC3\x84", kWholeText, "\xC3\xA4", kWholeText), 0);
   EXPECT_EQ(TextCompareFold("abc", 2, "AB", kWholeText), 0);
