@@ -8,11 +8,9 @@ namespace sm::test {
 namespace {
 
 constexpr uint32_t kSector = 2048;
-constexpr uint32_t kSequenceSector = 32;
 constexpr uint32_t kSplitSequenceSector = 48;
 constexpr uint32_t kIsoRootSector = 24;
 constexpr uint32_t kIsoFileSector = 25;
-constexpr uint32_t kIntegritySector = 56;
 const char kIsoFileData[] = "iso data";
 const char kCharset[] = "OSTA Compressed Unicode";  // CS0, after its type byte 0
 
@@ -196,7 +194,14 @@ std::vector<uint8_t> UdfImageBuilder::build() {
     next += blocks_for(p.size);
   }
   const uint32_t space_blocks = next;
-  const uint32_t partition_start = options_.anchor_at_256 ? 257 : 64;
+  // A compact image packs everything after the recognition sequence, for a
+  // fuzzing seed of a few dozen sectors.
+  const bool compact = options_.compact && !options_.iso_bridge && !options_.split_sequence &&
+                       !options_.anchor_at_256;
+  const uint32_t kSequenceSector = compact ? 19 : 32;
+  const uint32_t kSequenceLength = compact ? 4 : 16;
+  const uint32_t kIntegritySector = compact ? 23 : 56;
+  const uint32_t partition_start = options_.anchor_at_256 ? 257 : compact ? 25 : 64;
   // With a metadata partition, block 0 of the physical partition holds the
   // metadata file's entry and the entry space follows it.
   const uint32_t space_start = partition_start + (meta ? 1 : 0);
@@ -354,9 +359,9 @@ std::vector<uint8_t> UdfImageBuilder::build() {
   // Anchors.
   auto anchor = [&](uint32_t at) {
     uint8_t* a = sector(at);
-    put32(a + 16, 16 * kSector);
+    put32(a + 16, kSequenceLength * kSector);
     put32(a + 20, kSequenceSector);
-    put32(a + 24, 16 * kSector);
+    put32(a + 24, kSequenceLength * kSector);
     put32(a + 28, kSequenceSector);
     put_tag(a, 2, version, at, 512);
   };

@@ -29,6 +29,7 @@ class UdfImageBuilder {
     bool split_sequence = false;    // the sequence continues through a pointer
     bool oversized_map_table = false;  // two type-2 maps: 134 bytes of maps
     bool file_set = true;           // false: the file set descriptor's tag is broken
+    bool compact = false;           // no gaps (without a bridge, split or anchor at 256)
     std::string volume_label = "UDFTEST";
     std::string file_set_label = "FILESET";
   };
