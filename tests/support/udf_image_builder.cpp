@@ -416,7 +416,7 @@ std::vector<uint8_t> UdfImageBuilder::build() {
       put16(ie + 24, 1);
       ie[27] = 3;
       put32(ie + 36, kSector);
-      put32(ie + 40, p.entry_block);
+      put32(ie + 40, e.loop ? p.indirect_block : p.entry_block);
       put16(ie + 44, entry_partition);
       put_tag(ie, 259, version, p.indirect_block, 52);
     }
@@ -473,7 +473,7 @@ std::vector<uint8_t> UdfImageBuilder::build() {
       put_ad(ads, 0, kSector, first_data);
       put_ad(ads, 3, 2 * 16, p.data_block);
       put_ad(aed1, 0, kSector, first_data + 1);
-      put_ad(aed1, 3, 16, p.data_block + 1);
+      put_ad(aed1, 3, e.loop ? 2 * 16 : 16, p.data_block + (e.loop ? 0 : 1));
       put_ad(aed2, 0, static_cast<uint32_t>(data.size() - 2 * kSector), first_data + 2);
       uint32_t prev = p.entry_block;
       for (int k = 0; k < 2; ++k) {

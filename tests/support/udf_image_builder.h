@@ -44,6 +44,7 @@ class UdfImageBuilder {
     uint8_t characteristics = 0;   // extra file identifier bits (0x04 deleted)
     bool creation_attribute = false;  // a file times extended attribute
     bool broken_identifier = false;   // this entry's file identifier tag fails its checksum
+    bool loop = false;  // the indirect entry, or the first AED of a chain, points at itself
     int parent = 0;
     std::vector<int> children;
   };
