@@ -6,6 +6,7 @@
 // Bad input gets one message and exit code 2; a failure while writing gets
 // exit code 1. Output is written under temporary names and renamed at the end,
 // so an interrupted run never leaves a half-written file under a final name.
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -199,13 +200,21 @@ class FileIo : public sm::packer::Io {
     return output_ + suffix;
   }
 
+  // Temporary names keep the final name as a suffix, so that no leftover of an
+  // interrupted run matches the part-file pattern "<output>.*".
+  static std::string temporary_name(const std::string& final_path, const char* tag) {
+    size_t slash = final_path.find_last_of("/\\");
+    size_t at = slash == std::string::npos ? 0 : slash + 1;
+    return final_path.substr(0, at) + ".mkmedia-" + tag + "-" + final_path.substr(at);
+  }
+
   uint64_t image_size() override { return size_; }
   bool read_image(uint64_t offset, uint8_t* buffer, size_t length) override {
     return seek(image_, offset) && fread(buffer, 1, length, image_) == length;
   }
   bool spool_write(const uint8_t* bytes, size_t length) override {
     if (spool_ == nullptr) {
-      spool_name_ = output_ + ".mkmedia-spool";
+      spool_name_ = temporary_name(output_, "spool");
       spool_ = open_file(spool_name_, "w+b");
       if (spool_ == nullptr) {
         spool_name_.clear();
@@ -222,7 +231,7 @@ class FileIo : public sm::packer::Io {
     return seek(spool_, offset) && fread(buffer, 1, length, spool_) == length;
   }
   bool begin_file(uint32_t number) override {
-    std::string name = final_name(number) + ".mkmedia-tmp";
+    std::string name = temporary_name(final_name(number), "tmp");
     current_ = open_file(name, "wb");
     if (current_ == nullptr) return false;
     files_.emplace_back(name, final_name(number));

@@ -18,6 +18,20 @@ void* sz_alloc(void*, size_t size) { return malloc(size); }
 void sz_free(void*, void* address) { free(address); }
 ISzAlloc g_alloc = {sz_alloc, sz_free};
 
+uint64_t prefix_size(const Options& o, bool pe, bool cabinet) {
+  if (pe) return packed_round_up(o.stub.size(), kPackedAlign);
+  if (cabinet) return kCabinetStubSize;
+  return 0;
+}
+
+// Bytes of a part file that are not data: the carrier, the header and, in the
+// last part, the trailer.
+void part_overheads(const Options& o, uint64_t* other, uint64_t* last) {
+  const bool with_stub = !o.stub.empty();
+  *other = prefix_size(o, false, with_stub && o.carrier_parts) + kPackedHeaderSize;
+  *last = prefix_size(o, with_stub, false) + kPackedHeaderSize + kPackedTrailerSize;
+}
+
 bool all_zero(const uint8_t* p, size_t n) {
   // Word-wise: blocks of zeros are common in disc images.
   size_t i = 0;
@@ -152,6 +166,14 @@ bool validate(const Options& o, uint64_t image_size, std::string* message) {
     *message = "the image has too many blocks for this block size";
     return false;
   }
+  if (o.part_size != 0) {
+    uint64_t other, last;
+    part_overheads(o, &other, &last);
+    if (o.part_size < other + kPackedAlign || o.part_size < last + kPackedAlign) {
+      *message = "the part size is too small for the part headers";
+      return false;
+    }
+  }
   for (const Patch& p : o.patches) {
     if (p.payload.empty() || p.payload.size() > 0x7FFFFFFFu || p.position > UINT64_MAX - p.payload.size()) {
       *message = "a patch is empty or too large";
@@ -171,12 +193,6 @@ struct PartPlan {
   uint64_t length;   // data bytes
 };
 
-uint64_t prefix_size(const Options& o, bool pe, bool cabinet) {
-  if (pe) return packed_round_up(o.stub.size(), kPackedAlign);
-  if (cabinet) return kCabinetStubSize;
-  return 0;
-}
-
 // Cuts the data stream into parts no larger than the part size.
 bool plan_parts(const Options& o, uint64_t stream_length, std::vector<PartPlan>* parts, std::string* message) {
   const bool with_stub = !o.stub.empty();
@@ -186,12 +202,8 @@ bool plan_parts(const Options& o, uint64_t stream_length, std::vector<PartPlan>*
   }
   const bool last_pe = with_stub;
   const bool other_cab = with_stub && o.carrier_parts;
-  uint64_t last_overhead = prefix_size(o, last_pe, false) + kPackedHeaderSize + kPackedTrailerSize;
-  uint64_t other_overhead = prefix_size(o, false, other_cab) + kPackedHeaderSize;
-  if (o.part_size < other_overhead + kPackedAlign || o.part_size < last_overhead) {
-    *message = "the part size is too small for the part headers";
-    return false;
-  }
+  uint64_t other_overhead, last_overhead;
+  part_overheads(o, &other_overhead, &last_overhead);
   uint64_t other_capacity = packed_round_down(o.part_size - other_overhead, kPackedAlign);
   uint64_t last_capacity = packed_round_down(o.part_size - last_overhead, kPackedAlign);
   uint64_t at = 0;
