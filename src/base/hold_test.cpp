@@ -3,14 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include "base/clock.h"
+#include "base/wait_state.h"
 
 namespace sm {
 namespace {
 
-TEST(Hold, WakeBeforeWaitReturnsAtOnce) {
+// Every case runs with cached native events and again with none, where the
+// hold falls back to polling its state.
+class HoldTest : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { event_nodes_unavailable_for_test(GetParam()); }
+  void TearDown() override { event_nodes_unavailable_for_test(false); }
+};
+
+TEST_P(HoldTest, WakeBeforeWaitReturnsAtOnce) {
   Hold hold;
   hold_init(&hold);
   hold_signal(&hold);
@@ -20,7 +30,7 @@ TEST(Hold, WakeBeforeWaitReturnsAtOnce) {
   hold_term(&hold);
 }
 
-TEST(Hold, TimesOutWithoutAWake) {
+TEST_P(HoldTest, TimesOutWithoutAWake) {
   for (const bool alertable : {false, true}) {
     Hold hold;
     hold_init(&hold);
@@ -34,7 +44,7 @@ TEST(Hold, TimesOutWithoutAWake) {
   }
 }
 
-TEST(Hold, WakeFromAnotherThreadEndsTheWait) {
+TEST_P(HoldTest, WakeFromAnotherThreadEndsTheWait) {
   Hold hold;
   hold_init(&hold);
   std::thread waker([&] {
@@ -50,8 +60,8 @@ TEST(Hold, WakeFromAnotherThreadEndsTheWait) {
 // took the wake must say 1, one that said 0 must have left the wake to land
 // afterwards (state 1), and no wait may see a wake that was not sent yet
 // (a stale event left in a cached node would do that).
-TEST(Hold, TimeOutRacingAWakeNeverLosesIt) {
-  constexpr int kRounds = 150;
+TEST_P(HoldTest, TimeOutRacingAWakeNeverLosesIt) {
+  constexpr int kRounds = 100;
   std::atomic<int> round{-1};
   std::atomic<bool> sent{false};
   Hold hold;
@@ -86,6 +96,11 @@ TEST(Hold, TimeOutRacingAWakeNeverLosesIt) {
   waker.join();
   EXPECT_GT(woken, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Events, HoldTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Polling" : "NativeEvents");
+                         });
 
 }  // namespace
 }  // namespace sm

@@ -65,7 +65,8 @@ void lock(Lock* target) {
 }
 
 void unlock(Lock* target) {
-  const uintptr_t tag = __atomic_exchange_n(&target->owner, 0u, __ATOMIC_RELAXED) | 1u;
+  const uintptr_t tag = __atomic_load_n(&target->owner, __ATOMIC_RELAXED) | 1u;
+  __atomic_store_n(&target->owner, 0u, __ATOMIC_RELAXED);
   if (SwapState(&target->state, tag, 0)) return;
   for (;;) {
     // Walk from the newest waiter to the oldest, which remembers our tag.

@@ -9,6 +9,7 @@
 
 #include "base/clock.h"
 #include "base/semaphore.h"
+#include "base/wait_state.h"
 
 namespace sm {
 namespace {
@@ -23,7 +24,7 @@ void AwaitNewWaiter(Lock* target, uintptr_t seen) {
   ASSERT_NE(StateOf(target), seen) << "the thread never queued on the lock";
 }
 
-TEST(Lock, WaitersGetTheLockInArrivalOrder) {
+void ExpectArrivalOrder() {
   Lock target{};
   std::string order;
   lock(&target);
@@ -42,6 +43,30 @@ TEST(Lock, WaitersGetTheLockInArrivalOrder) {
   EXPECT_EQ(order, "ABC");
   EXPECT_EQ(StateOf(&target), 0u);
   EXPECT_EQ(target.owner, 0u);
+}
+
+TEST(Lock, WaitersGetTheLockInArrivalOrder) { ExpectArrivalOrder(); }
+
+// Without native events the waiters poll, and the lock still excludes and
+// keeps the order.
+TEST(Lock, ExcludesWithoutNativeEvents) {
+  event_nodes_unavailable_for_test(true);
+  ExpectArrivalOrder();
+  Lock target{};
+  long counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 300; ++i) {
+        lock(&target);
+        counter += 1;
+        unlock(&target);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  event_nodes_unavailable_for_test(false);
+  EXPECT_EQ(counter, 900);
 }
 
 TEST(Lock, UncontendedLockLeavesNoTrace) {
@@ -75,7 +100,7 @@ TEST(Lock, KeyedLocksExcludeBySameAddress) {
 // signalled is taken exactly once, also by waiters that time out meanwhile.
 TEST(Lock, StressLockAndSemaphoreRounds) {
   constexpr int kThreads = 6;
-  constexpr int kRounds = 1500;
+  constexpr int kRounds = 4000;
   Lock target{};
   long counter = 0;
   std::vector<std::thread> threads;

@@ -11,6 +11,7 @@ namespace sm {
 namespace {
 
 WaitState* g_state;
+bool g_nodes_unavailable;
 
 void CpuPause() {
 #if defined(__i386__) || defined(__x86_64__)
@@ -97,7 +98,12 @@ EventBucket* current_bucket() {
   return &state->buckets[thread_hash(native::current_thread_id()) & (kEventBuckets - 1)];
 }
 
+void event_nodes_unavailable_for_test(bool unavailable) {
+  __atomic_store_n(&g_nodes_unavailable, unavailable, __ATOMIC_SEQ_CST);
+}
+
 EventNode* event_node_take(EventBucket* bucket) {
+  if (__atomic_load_n(&g_nodes_unavailable, __ATOMIC_RELAXED)) return nullptr;
   EventNode* node = nullptr;
   if (bucket) {
     SpinAcquire(bucket);

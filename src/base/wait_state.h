@@ -68,6 +68,9 @@ EventBucket* current_bucket();
 // A node from the bucket's free list, or a new one (also when `bucket` is
 // null); null when no native event can be made.
 EventNode* event_node_take(EventBucket* bucket);
+// Test seam: while set, event_node_take answers null as when no native event
+// can be made, so that holds fall back to polling.
+void event_nodes_unavailable_for_test(bool unavailable);
 // Clears the node and puts it back; without a bucket it is destroyed.
 void event_node_give(EventBucket* bucket, EventNode* node);
 

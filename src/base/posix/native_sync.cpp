@@ -79,12 +79,15 @@ void* ThreadMain(void* argument) {
   return nullptr;
 }
 
+std::atomic<uint32_t> g_next_thread_id{1};
+// Constant-initialised, so reading it costs no initialisation check.
+thread_local uint32_t t_thread_id = 0;
+
 }  // namespace
 
 uint32_t current_thread_id() {
-  static std::atomic<uint32_t> next{1};
-  thread_local uint32_t id = next.fetch_add(1, std::memory_order_relaxed) * 4;
-  return id;
+  if (!t_thread_id) t_thread_id = g_next_thread_id.fetch_add(1, std::memory_order_relaxed) * 4;
+  return t_thread_id;
 }
 
 EventHandle event_create() {
