@@ -4,17 +4,9 @@
 
 #include <cstdint>
 
-namespace sm {
+#include "base/file_time.h"
 
-struct CalendarTime {
-  uint16_t year;
-  uint16_t month;
-  uint16_t day;
-  uint16_t hour;
-  uint16_t minute;
-  uint16_t second;
-  uint16_t millisecond;
-};
+namespace sm {
 
 uint64_t CalendarToFileTime(const CalendarTime& time);
 

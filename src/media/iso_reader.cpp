@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/codepage.h"
 #include "base/text.h"
 #include "base/utf.h"
 #include "container/sector_device.h"
@@ -151,7 +152,7 @@ class IsoReader final : public FileSystemReader {
   ErrorCode load_folder(MediaNode* folder, bool* run_pending) override;
   ErrorCode volume_info(uint64_t* time, char16_t** label) override {
     *time = creation_time_;
-    *label = HeapDup(label_, ~size_t{0});
+    *label = HeapDup(label_);
     return kOk;
   }
 
@@ -284,13 +285,14 @@ uint64_t IsoLongDateToFileTime(const uint8_t* date) {
     for (int i = 0; i < count; ++i) value = value * 10 + (date[at + i] - 0x30);
     return static_cast<uint16_t>(value);
   };
+  // Fields wrap to 16 bits as the platform's calendar record would.
   CalendarTime const time{digits(0, 4), digits(4, 2),  digits(6, 2), digits(8, 2),
                           digits(10, 2), digits(12, 2), static_cast<uint16_t>(digits(14, 2) * 10)};
   return CalendarToUtcFileTime(time, static_cast<int8_t>(date[16]) * 15);
 }
 
 uint64_t IsoShortDateToFileTime(const uint8_t* date) {
-  CalendarTime const time{static_cast<uint16_t>(1900 + date[0]), date[1], date[2], date[3], date[4], date[5], 0};
+  CalendarTime const time{1900u + date[0], date[1], date[2], date[3], date[4], date[5], 0};
   return CalendarToUtcFileTime(time, static_cast<int8_t>(date[6]) * 15);
 }
 
