@@ -65,12 +65,11 @@ int Block(Hold* hold, uint32_t limit_ms, bool alertable) {
       if (State(hold) != -1) return 1;
       // A set left over from an earlier user of the node; not ours.
       native::event_clear(event);
-    } else if (result == native::WaitResult::kTimedOut) {
-      if (!forever) break;
     } else if (result == native::WaitResult::kFailed) {
       native::delay(kPollMs);
     }
-    // kInterrupted: resume for the time that is left.
+    // kTimedOut: the loop's own clock decides, since a native time-out may
+    // end a tick early. kInterrupted: resume for the time that is left.
   }
   int32_t blocked = -1;
   if (__atomic_compare_exchange_n(&hold->state, &blocked, 0, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) return 0;
