@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/clock.h"
+#include "base/exit.h"
 #include "base/lock.h"
 #include "base/native_sync.h"
 #include "base/semaphore.h"
@@ -115,6 +116,32 @@ TEST(WorkPool, WorkAfterShutdownStillRunsOnAThreadThatEnds) {
   EXPECT_EQ(sema_wait(&seen.done, nullptr, 10000), 1);
   AwaitAllFinished();
   EXPECT_EQ(thread_registry_counts().finished, 1u);
+  shutdown_threads();
+  EXPECT_EQ(thread_registry_counts().live, 0u);
+}
+
+// Exit routines run once, newest first, also those registered while they
+// run; the wait state's routine shuts the registry down and the signal
+// table's raises the exit signal.
+TEST(ExitRoutines, RunNewestFirstAndOnce) {
+  static std::string order;
+  order.clear();
+  ASSERT_TRUE(register_exit_routine([](void*) { order += 'a'; }, nullptr));
+  ASSERT_TRUE(register_exit_routine(
+      [](void*) {
+        order += 'b';
+        register_exit_routine([](void*) { order += 'c'; }, nullptr);
+      },
+      nullptr));
+  run_exit_routines();
+  EXPECT_EQ(order, "bca");
+  EXPECT_EQ(process_signal(kSignalProcessExit)->is_raised(), 1);
+  run_exit_routines();
+  EXPECT_EQ(order, "bca");
+  // The shared state comes back on demand afterwards.
+  Seen seen{};
+  ASSERT_EQ(create_thread(NoteThread, &seen), 1);
+  EXPECT_EQ(sema_wait(&seen.done, nullptr, 10000), 1);
   shutdown_threads();
   EXPECT_EQ(thread_registry_counts().live, 0u);
 }
