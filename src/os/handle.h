@@ -1,5 +1,6 @@
 // The file handle every layer passes around: a Windows HANDLE in the Windows
-// build, a file descriptor carried in the same pointer-sized value on POSIX.
+// build; on POSIX a file descriptor plus one, carried in the same
+// pointer-sized value (so that descriptor 0 is not the null handle).
 #pragma once
 
 #include <cstdint>
