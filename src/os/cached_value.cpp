@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/exit.h"
+
 namespace sm {
 namespace {
 
@@ -17,7 +19,7 @@ Registered registered[kMaxSlots];
 std::atomic<int> registered_count{0};
 std::atomic<bool> exit_routine_set{false};
 
-void release_cached_values() {
+void release_cached_values(void*) {
   int count = registered_count.load();
   for (int i = 0; i < count && i < kMaxSlots; ++i) {
     const void* value = registered[i].slot->exchange(registered[i].fallback);
@@ -40,7 +42,7 @@ const void* cache_publish(std::atomic<const void*>& slot, void* computed, const 
       registered[index].slot = &slot;
       registered[index].fallback = fallback;
     }
-    if (!exit_routine_set.exchange(true)) atexit(release_cached_values);
+    if (!exit_routine_set.exchange(true)) register_exit_routine(release_cached_values, nullptr);
   }
   return value;
 }

@@ -227,8 +227,8 @@ char16_t* path_search(ScratchPool& pool, uint32_t flags, const char16_t* folder,
     if (candidate && path_query(candidate, &is_folder) == kOk && !is_folder) found = candidate;
   };
 
-  if (root_length && rooted) {
-    // A full name needs no search.
+  if (rooted) {
+    // A name from a root needs no search.
     try_base(nullptr);
   } else {
     if (TextLen(folder)) try_base(folder);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/lock.h"
 #include "base/text.h"
 #include "os/cached_value.h"
 #include "os/native.h"
@@ -145,7 +146,10 @@ const char16_t* const* environment_list() {
     }
     free(block);
   }
-  return static_cast<const char16_t* const*>(cache_publish(environment_slot, list, kEmptyEnvironment));
+  keyed_lock(&environment_slot);
+  const void* stored = cache_publish(environment_slot, list, kEmptyEnvironment);
+  keyed_unlock(&environment_slot);
+  return static_cast<const char16_t* const*>(stored);
 }
 
 const char16_t* environment_value(const char16_t* name) { return EnvFind(environment_list(), name); }

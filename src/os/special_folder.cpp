@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "base/lock.h"
 #include "base/text.h"
 #include "os/cached_value.h"
 #include "os/native.h"
@@ -134,16 +135,24 @@ char16_t* resolve_source(const Source& source) {
 
 }  // namespace
 
+char16_t* special_folder_compute(int id) {
+  initialise();
+  if (id < 0 || id >= kFolderCount) return nullptr;
+  for (const Source& source : kSources[id]) {
+    if (char16_t* path = resolve_source(source)) return path;
+  }
+  return nullptr;
+}
+
 const char16_t* special_folder(int id) {
   initialise();
   if (id < 0 || id >= kFolderCount) id = SF_NONE;
   if (const void* value = slots[id].load(std::memory_order_acquire)) return static_cast<const char16_t*>(value);
-  char16_t* path = nullptr;
-  for (const Source& source : kSources[id]) {
-    path = resolve_source(source);
-    if (path) break;
-  }
-  return cache_publish_text(slots[id], path, kNoSpecialFolder);
+  char16_t* path = special_folder_compute(id);
+  keyed_lock(&slots[id]);
+  const char16_t* stored = cache_publish_text(slots[id], path, kNoSpecialFolder);
+  keyed_unlock(&slots[id]);
+  return stored;
 }
 
 }  // namespace sm

@@ -34,4 +34,8 @@ inline constexpr const char16_t* kNoSpecialFolder = u"C:\\.<|>.";
 // The folder's path; ids outside 0..20 are treated as 0. Never null.
 const char16_t* special_folder(int id);
 
+// The folder's sources tried now, bypassing (not filling) the folder's own
+// cache: a malloc text, or null when no source yields a path.
+char16_t* special_folder_compute(int id);
+
 }  // namespace sm
