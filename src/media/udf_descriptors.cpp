@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "media/calendar.h"
+
 namespace sm {
 
 namespace {
@@ -9,13 +11,6 @@ namespace {
 // A volume descriptor pointer may name an earlier extent; this many hops end
 // a sequence that would otherwise loop for ever.
 constexpr uint32_t kMaxSequenceExtents = 64;
-
-bool is_leap_year(uint32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-uint32_t days_in_month(uint32_t year, uint32_t month) {
-  static const uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && is_leap_year(year) ? 29 : kDays[month - 1];
-}
 
 size_t put_utf8(uint32_t code_point, char* out) {
   if (code_point < 0x80) {
@@ -51,44 +46,16 @@ bool udf_tag_valid(const uint8_t* tag) {
   return sum == tag[4];
 }
 
-bool udf_calendar_to_file_time(uint32_t year, uint32_t month, uint32_t day, uint32_t hour,
-                               uint32_t minute, uint32_t second, uint32_t millisecond,
-                               uint64_t* out) {
-  if (year < 1601 || year > 30827 || month < 1 || month > 12 || day < 1 ||
-      day > days_in_month(year, month) || hour > 23 || minute > 59 || second > 59 ||
-      millisecond > 999) {
-    return false;
-  }
-  // Days since 1601-01-01, counted on a year that starts on 1 March so that
-  // the leap day falls at the end.
-  uint64_t y = year - (month <= 2 ? 1 : 0);
-  uint64_t m = month <= 2 ? month + 9 : month - 3;
-  uint64_t days = 365 * y + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + day - 1;
-  const uint64_t kDaysTo1601 = 365 * 1600ull + 1600 / 4 - 1600 / 100 + 1600 / 400 + 306;
-  days -= kDaysTo1601;
-  uint64_t ms = ((days * 24 + hour) * 60 + minute) * 60 + second;
-  *out = (ms * 1000 + millisecond) * 10000;
-  return true;
-}
-
 uint64_t udf_file_time(const uint8_t* ts) {
   uint16_t type_and_zone = udf_u16(ts);
-  uint32_t millisecond = ts[9] * 10u + ts[10] / 10u;
-  uint64_t time = 0;
-  if (!udf_calendar_to_file_time(udf_u16(ts + 2), ts[4], ts[5], ts[6], ts[7], ts[8], millisecond,
-                                 &time)) {
-    return 0;
-  }
-  if (time == 0 || time == ~0ull) return time;
-  if (type_and_zone >> 12 == 1) {
-    int32_t offset = type_and_zone & 0xFFF;
-    if (offset >= 0x800) offset -= 0x1000;
-    // -2047 records that no time zone was specified: the clock time stands.
-    if (offset == -2047) return time;
-    int64_t utc = static_cast<int64_t>(time) - static_cast<int64_t>(offset) * 600000000;
-    return utc < 0 ? 0 : static_cast<uint64_t>(utc);
-  }
-  return time;
+  CalendarTime calendar{udf_u16(ts + 2), ts[4], ts[5], ts[6], ts[7], ts[8],
+                        static_cast<uint16_t>(ts[9] * 10u + ts[10] / 10u)};
+  if (type_and_zone >> 12 != 1) return CalendarToFileTime(calendar);
+  int32_t offset = type_and_zone & 0xFFF;
+  if (offset >= 0x800) offset -= 0x1000;
+  // -2047 records that no time zone was specified: the clock time stands.
+  if (offset == -2047) offset = 0;
+  return CalendarToUtcFileTime(calendar, offset);
 }
 
 void udf_decode_dstring(const uint8_t* field, size_t field_size, char16_t* label,

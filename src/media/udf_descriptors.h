@@ -44,12 +44,6 @@ inline uint32_t udf_u32(const uint8_t* p) {
 bool udf_tag_valid(const uint8_t* tag);
 inline uint16_t udf_tag_id(const uint8_t* tag) { return udf_u16(tag); }
 
-// Calendar fields to a file time, rejecting what the Windows conversion
-// rejects (years outside 1601..30827, impossible dates and clock times).
-bool udf_calendar_to_file_time(uint32_t year, uint32_t month, uint32_t day, uint32_t hour,
-                               uint32_t minute, uint32_t second, uint32_t millisecond,
-                               uint64_t* out);
-
 // A 12-byte timestamp as a UTC file time; 0 when the date is not valid.
 uint64_t udf_file_time(const uint8_t* timestamp);
 
