@@ -166,7 +166,7 @@ struct Variant {
 };
 
 std::vector<Variant> variants() {
-  std::vector<Variant> v(6);
+  std::vector<Variant> v(7);
   v[0].name = "file entries";
   v[1].name = "extended entries";
   v[1].options.extended_entries = true;
@@ -178,6 +178,10 @@ std::vector<Variant> variants() {
   v[4].options.split_sequence = true;
   v[5].name = "bridge";
   v[5].options.iso_bridge = true;
+  v[6].name = "compact, as the fuzzing seed";
+  v[6].options.compact = true;
+  v[6].options.anchor_at_256 = false;
+  v[6].options.metadata_partition = true;
   return v;
 }
 
