@@ -158,6 +158,14 @@ TEST_F(PackedTools, MkmediaIsDeterministicAndRefusesBadInput) {
   ASSERT_EQ(mkmedia("--block-size 16K -o " + quote(out.path() / "c.img")), 0);
   EXPECT_FALSE(test::read_bytes(out.path() / "a.img") == test::read_bytes(out.path() / "c.img"));
 
+  // Packing again in fewer parts removes the part files of the earlier run.
+  const fs::path parted = out.path() / "parted.img";
+  ASSERT_EQ(mkmedia("--block-size 16K --compression none --part-size " + std::to_string(image_.size() / 4) + ids + " -o " + quote(parted)), 0);
+  ASSERT_TRUE(fs::exists(parted.string() + ".002"));
+  ASSERT_EQ(mkmedia("--block-size 16K --compression none --part-size " + std::to_string(image_.size() / 2 + 65536) + ids + " -o " + quote(parted)), 0);
+  EXPECT_FALSE(fs::exists(parted.string() + ".002"));
+  expect_reads_back(parted);
+
   std::string m = std::string(SELFMOUNT_MKMEDIA) + " pack ";
   test::write_bytes(out.path() / "odd.iso", std::vector<uint8_t>(3000, 1));
   const std::string bad[] = {

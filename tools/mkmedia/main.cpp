@@ -264,7 +264,22 @@ class FileIo : public sm::packer::Io {
       if (!rename_file(f.first, f.second)) return false;
     }
     committed_ = true;
+    remove_stale_parts(uint32_t(files_.size()));
     return true;
+  }
+
+  // Part files of an earlier, longer run under the same name would be taken
+  // for parts of this image if they carry the same identifiers.
+  void remove_stale_parts(uint32_t first) {
+    for (uint32_t n = first; n <= 999; ++n) {
+      std::string name = final_name(n);
+      FILE* f = open_file(name, "rb");
+      if (f == nullptr) continue;
+      char head[4] = {};
+      bool ours = fread(head, 1, 4, f) == 4 && (memcmp(head, "ci%p", 4) == 0 || memcmp(head, "MSCF", 4) == 0);
+      fclose(f);
+      if (ours) remove_file(name);
+    }
   }
 
  private:
