@@ -1,6 +1,6 @@
-// The few file operations the packed image reader needs: open by path, read
-// at an offset, size, close, the full path of a file and a listing of a
-// folder's entries. Paths are wide texts with backslashes on every platform.
+// The few file operations the packed image reader needs, over the file
+// layer: open by path, read at an offset, size, close, the full path of a file
+// and a listing of a folder's entries. Paths are wide texts with backslashes.
 #pragma once
 
 #include <cstdint>
