@@ -4,7 +4,9 @@
 
 #include <vector>
 
+#include "container/packed_test_util.h"
 #include "media/media_test_util.h"
+#include "support/temp_folder.h"
 
 namespace sm::test {
 namespace {
@@ -88,6 +90,31 @@ TEST(Verify, EmptyImageReadsNothing) {
   EXPECT_EQ(volume->verify(&sink), kOk);
   EXPECT_TRUE(sink.calls.empty());
   EXPECT_EQ(device->reads_.size(), mount_reads);
+}
+
+// A packed image whose stored block 9 (of 64 KiB blocks) has a damaged byte:
+// verification stops with 11 at the step that covers it, without decoding.
+TEST(Verify, DamagedPackedBlockFailsAtItsStep) {
+  std::vector<uint8_t> image(999424);  // whole sectors, as the packer takes them
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 13 % 256);
+  packer::Options options;
+  options.block_size = 65536;
+  options.compression = kPackedCompressionNone;
+  Files files = pack(image, options);
+  ASSERT_EQ(files.size(), 1u);
+  files[0][kPackedHeaderSize + 9 * 65536 + 100] ^= 0xFF;  // stored blocks follow the header
+  TempFolder temp;
+  write_files(temp.path() / "damaged.pak", files);
+  DeviceHolder holder;
+  ASSERT_EQ(open_image(temp.path() / "damaged.pak", holder), kOk);
+  MediaVolume* raw = nullptr;
+  ASSERT_EQ(mount_media_device(&raw, holder.device), kOk);
+  holder.device = nullptr;  // the volume owns it now
+  VolumePtr volume(raw);
+  RecordingSink sink;
+  EXPECT_EQ(volume->verify(&sink), kErrorBadFormat);
+  std::vector<std::pair<uint64_t, uint64_t>> const expected = {{0, 999424}, {262144, 999424}, {524288, 999424}};
+  EXPECT_EQ(sink.calls, expected);
 }
 
 }  // namespace
