@@ -1,0 +1,99 @@
+// A plain ISO 9660 or UDF image file, served sector for sector.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "container/packed_files.h"
+#include "container/registry.h"
+
+namespace sm {
+namespace {
+
+// Sector 16 holds the first volume descriptor of ISO 9660 and ECMA-167.
+constexpr uint32_t kDescriptorOffset = 16 * kSectorSize;
+constexpr uint32_t kDescriptorBytes = 7;
+
+constexpr uint8_t kVolumeDescriptors[][kDescriptorBytes] = {
+    {0x01, 'C', 'D', '0', '0', '1', 0x01},  // ISO 9660 primary volume descriptor
+    {0x00, 'B', 'E', 'A', '0', '1', 0x01},  // ECMA-167 beginning of extended area
+    {0x00, 'N', 'S', 'R', '0', '2', 0x01},  // ECMA-167 NSR, UDF up to 1.50
+    {0x00, 'N', 'S', 'R', '0', '3', 0x01},  // ECMA-167 NSR, UDF 2.00 and later
+};
+
+// Open flags: read access, others may read and delete but not write.
+constexpr uint32_t kReadDenyWrite = 0x23;
+
+class RawImageDevice final : public SectorDevice {
+ public:
+  void release() override { delete this; }
+  ErrorCode load(PasswordProvider*) override { return kOk; }
+  uint32_t sector_size() override { return sector_size_; }
+  uint64_t total_size() override { return size_; }
+  uint32_t session_count() override { return 0; }
+  uint64_t session_offset(uint32_t) override { return 0; }
+
+  ErrorCode read(uint64_t offset, void* buffer, uint32_t length) override {
+    if (buffer == nullptr) {
+      // Nothing to compare a raw image against: only the range is checked.
+      return offset <= size_ && length <= size_ - offset ? kOk : kErrorEndOfFile;
+    }
+    if (handle_ == kInvalidFileHandle) {
+      ErrorCode error = packed_files::open(path_, kReadDenyWrite, &handle_);
+      if (error != kOk) {
+        handle_ = kInvalidFileHandle;
+        return error;
+      }
+    }
+    uint32_t done = 0;
+    ErrorCode error = packed_files::read_at(handle_, offset, buffer, length, &done);
+    if (error != kOk) return error;
+    return done == length ? kOk : kErrorEndOfFile;
+  }
+
+  void close_files() override {
+    packed_files::close(handle_);
+    handle_ = kInvalidFileHandle;
+  }
+
+  ErrorCode probe(const char16_t* path, FileHandle handle, const uint8_t* header, uint32_t header_length) {
+    path_ = packed_files::full_path(path);
+    if (path_ == nullptr) return kErrorInvalidParameter;
+    ErrorCode error = packed_files::size(handle, &size_);
+    if (error != kOk) return error;
+
+    if (header == nullptr || header_length < kDescriptorOffset + kDescriptorBytes) return kErrorEndOfFile;
+    for (const uint8_t* descriptor : kVolumeDescriptors) {
+      if (memcmp(header + kDescriptorOffset, descriptor, kDescriptorBytes) == 0) return kOk;
+    }
+    return kErrorBadFormat;
+  }
+
+ private:
+  ~RawImageDevice() override {
+    packed_files::close(handle_);
+    free(path_);
+  }
+
+  char16_t* path_ = nullptr;
+  FileHandle handle_ = kInvalidFileHandle;
+  uint64_t size_ = 0;
+  uint32_t sector_size_ = kSectorSize;
+};
+
+}  // namespace
+
+ErrorCode raw_image_probe(SectorDevice** device, const char16_t* path, FileHandle handle, const uint8_t* header,
+                          uint32_t header_length) {
+  *device = nullptr;
+  RawImageDevice* raw = new (std::nothrow) RawImageDevice;
+  if (raw == nullptr) return kErrorOutOfMemory;
+  ErrorCode const error = raw->probe(path, handle, header, header_length);
+  if (error != kOk) {
+    raw->release();
+    return error;
+  }
+  *device = raw;
+  return kOk;
+}
+
+}  // namespace sm
