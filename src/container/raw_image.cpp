@@ -3,8 +3,11 @@
 #include <cstring>
 #include <new>
 
-#include "container/packed_files.h"
+#include "base/pool.h"
+#include "base/text.h"
 #include "container/registry.h"
+#include "os/file.h"
+#include "os/path.h"
 
 namespace sm {
 namespace {
@@ -21,7 +24,7 @@ constexpr uint8_t kVolumeDescriptors[][kDescriptorBytes] = {
 };
 
 // Open flags: read access, others may read and delete but not write.
-constexpr uint32_t kReadDenyWrite = 0x23;
+constexpr uint32_t kReadDenyWrite = OPEN_QUERY | OPEN_READ | OPEN_DENY_WRITE;
 
 class RawImageDevice final : public SectorDevice {
  public:
@@ -38,27 +41,33 @@ class RawImageDevice final : public SectorDevice {
       return offset <= size_ && length <= size_ - offset ? kOk : kErrorEndOfFile;
     }
     if (handle_ == kInvalidFileHandle) {
-      ErrorCode error = packed_files::open(path_, kReadDenyWrite, &handle_);
+      ErrorCode error = file_open(&handle_, path_, kReadDenyWrite);
       if (error != kOk) {
         handle_ = kInvalidFileHandle;
         return error;
       }
     }
+    ErrorCode error = file_seek(handle_, uint32_t(offset), uint32_t(offset >> 32));
+    if (error != kOk) return error;
     uint32_t done = 0;
-    ErrorCode error = packed_files::read_at(handle_, offset, buffer, length, &done);
+    error = file_read(handle_, buffer, length, &done);
     if (error != kOk) return error;
     return done == length ? kOk : kErrorEndOfFile;
   }
 
   void close_files() override {
-    packed_files::close(handle_);
+    handle_close(handle_);
     handle_ = kInvalidFileHandle;
   }
 
   ErrorCode probe(const char16_t* path, FileHandle handle, const uint8_t* header, uint32_t header_length) {
-    path_ = packed_files::full_path(path);
-    if (path_ == nullptr) return kErrorInvalidParameter;
-    ErrorCode error = packed_files::size(handle, &size_);
+    ScratchPool pool;
+    const char16_t* full = path_full(pool, nullptr, path);
+    path_ = full != nullptr ? HeapDup(full) : nullptr;
+    pool.ReleaseAll();
+    if (full == nullptr) return kErrorInvalidParameter;
+    if (path_ == nullptr) return kErrorOutOfMemory;
+    ErrorCode error = file_get_size(handle, &size_);
     if (error != kOk) return error;
 
     if (header == nullptr || header_length < kDescriptorOffset + kDescriptorBytes) return kErrorEndOfFile;
@@ -70,7 +79,7 @@ class RawImageDevice final : public SectorDevice {
 
  private:
   ~RawImageDevice() override {
-    packed_files::close(handle_);
+    handle_close(handle_);
     free(path_);
   }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "container/registry.h"
-#include "container/packed_files.h"
+#include "os/file.h"
 #include "support/temp_folder.h"
 
 namespace sm {
@@ -80,13 +80,13 @@ ErrorCode open(const fs::path& path, DevicePtr& device) {
 ErrorCode probe_file(const fs::path& path) {
   std::u16string const p = system_path(path);
   FileHandle handle = kInvalidFileHandle;
-  ErrorCode error = packed_files::open(p.c_str(), packed_files::kReadShared, &handle);
+  ErrorCode error = file_open(&handle, p.c_str(), OPEN_QUERY | OPEN_READ);
   if (error != kOk) return error;
   Bytes header = file_bytes(path);
   if (header.size() > kRawImageHeaderSize) header.resize(kRawImageHeaderSize);
   SectorDevice* device = reinterpret_cast<SectorDevice*>(1);
   error = raw_image_probe(&device, p.c_str(), handle, header.data(), uint32_t(header.size()));
-  packed_files::close(handle);
+  handle_close(handle);
   if (error == kOk) {
     device->release();
   } else {
@@ -215,17 +215,18 @@ TEST(RawImage, DeviceKeepsItsFullPathNotTheProbedHandle) {
   write_file(folder.path() / "image.iso", file);
   std::u16string const p = system_path(folder.path() / "image.iso");
   FileHandle handle = kInvalidFileHandle;
-  ASSERT_EQ(packed_files::open(p.c_str(), packed_files::kReadShared, &handle), kOk);
+  ASSERT_EQ(file_open(&handle, p.c_str(), OPEN_QUERY | OPEN_READ), kOk);
   SectorDevice* raw = nullptr;
   ASSERT_EQ(open_container(&raw, p.c_str(), handle, nullptr, 0), kOk);
   DevicePtr device(raw);
   // The caller's handle stays open and usable.
   uint8_t first = 0;
   uint32_t got = 0;
-  ASSERT_EQ(packed_files::read_at(handle, 1, &first, 1, &got), kOk);
+  ASSERT_EQ(file_seek(handle, 1, 0), kOk);
+  ASSERT_EQ(file_read(handle, &first, 1, &got), kOk);
   EXPECT_EQ(got, 1u);
   EXPECT_EQ(first, file[1]);
-  packed_files::close(handle);
+  handle_close(handle);
   Bytes sector(2048);
   ASSERT_EQ(device->read(0, sector.data(), 2048), kOk);
   EXPECT_TRUE(std::equal(sector.begin(), sector.end(), file.begin()));

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "container/packed_files.h"
+#include "os/file.h"
 
 namespace sm {
 namespace {
@@ -65,7 +65,7 @@ ErrorCode open_container(SectorDevice** device, const char16_t* path, FileHandle
 
   FileHandle opened = kInvalidFileHandle;
   if (handle == kInvalidFileHandle) {
-    ErrorCode const error = packed_files::open(path, packed_files::kReadShared, &opened);
+    ErrorCode const error = file_open(&opened, path, OPEN_QUERY | OPEN_READ);
     if (error != kOk) return error;
     handle = opened;
   }
@@ -80,7 +80,8 @@ ErrorCode open_container(SectorDevice** device, const char16_t* path, FileHandle
       result = kErrorOutOfMemory;
     } else {
       uint32_t got = 0;
-      result = packed_files::read_at(handle, 0, buffer, g_header_size, &got);
+      result = file_seek(handle, 0, 0);
+      if (result == kOk) result = file_read(handle, buffer, g_header_size, &got);
       header = buffer;
       header_length = got;
     }
@@ -98,7 +99,7 @@ ErrorCode open_container(SectorDevice** device, const char16_t* path, FileHandle
     }
   }
 
-  if (opened != kInvalidFileHandle) packed_files::close(opened);
+  if (opened != kInvalidFileHandle) handle_close(opened);
   free(buffer);
   return result;
 }
