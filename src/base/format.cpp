@@ -334,11 +334,11 @@ size_t Format(Unit* buffer, size_t capacity, const Unit* format, va_list* args) 
         PutInteger(out, d, ReadInteger(args, d.int_size, false), false, 16, conversion == 'X');
         break;
       case 'p':
-      case 'P': {
-        auto value = reinterpret_cast<uintptr_t>(va_arg(*args, void*));
-        PutInteger(out, d, value, false, 16, conversion == 'P');
+      case 'P':
+        // One 32-bit value whatever the size prefix says: callers pass
+        // 32-bit handles and addresses.
+        PutInteger(out, d, va_arg(*args, unsigned), false, 16, conversion == 'P');
         break;
-      }
       case 'c':
       case 'w':
       case 'C': {

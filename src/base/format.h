@@ -4,8 +4,8 @@
 //
 // Arguments are read with their own C types: integers as int / unsigned
 // (long long with I64, ll), characters as int, strings and %n targets as
-// pointers. %p and %P print a pointer's value (void*), in hexadecimal with no
-// forced width; on 32-bit Windows that is the 32-bit value.
+// pointers. %p and %P print a 32-bit unsigned value (any size prefix is
+// ignored) in hexadecimal with no forced width.
 #pragma once
 
 #include <cstdarg>

@@ -59,8 +59,9 @@ TEST(FormatText, IntegerSizesReadTheirOwnTypes) {
   EXPECT_EQ(Wide(u"%hi %hu", 0xFFFF, 0xFFFF), u"-1 65535");
   EXPECT_EQ(Wide(u"%I8u %I8i", 257, 255), u"1 -1");
   EXPECT_EQ(Wide(u"%I16x %I32u %li", 0x12345, 7u, 9), u"2345 7 9");
-  EXPECT_EQ(Wide(u"%p|%P", reinterpret_cast<void*>(0x1234), reinterpret_cast<void*>(0xabc)),
-            u"1234|ABC");
+  // %p takes one 32-bit value; a size prefix does not change that.
+  EXPECT_EQ(Wide(u"%i%i%i|%p|%P|%I64p|%llX|%i", 1, 2, 3, 0xFFFFFFFFu, 0xabcu, 0x1234u, 1LL, 5),
+            u"123|ffffffff|ABC|1234|1|5");
   // I with anything but a size ends the directive; what follows is text.
   EXPECT_EQ(Wide(u"a%Iz%i", 3), u"az3");
 }
