@@ -10,6 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// The code page conversions, case folding and wildcard match are text
+// helpers too; one include brings them all.
+#include "base/codepage.h"
+#include "base/fold_case.h"
+#include "base/glob.h"
 #include "base/pool.h"
 #include "base/utf.h"
 
