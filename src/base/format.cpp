@@ -92,18 +92,19 @@ void PutString(Sink<Unit>& out, const Directive& d, Source source) {
   }
 }
 
+// The sign of a signed conversion: '-' for a negative value (which the
+// caller negates), else what the '+' or space flag asks for. Unsigned
+// conversions have none.
+char SignOf(const Directive& d, bool negative) {
+  if (negative) return '-';
+  if (d.flags & kPlus) return '+';
+  if (d.flags & kSpace) return ' ';
+  return 0;
+}
+
 template <class Unit>
-void PutInteger(Sink<Unit>& out, const Directive& d, uint64_t value, bool negative,
-                unsigned base, bool upper) {
-  char sign = 0;
-  if (negative) {
-    sign = '-';
-    value = 0 - value;
-  } else if (d.flags & kPlus) {
-    sign = '+';
-  } else if (d.flags & kSpace) {
-    sign = ' ';
-  }
+void PutInteger(Sink<Unit>& out, const Directive& d, uint64_t value, char sign, unsigned base,
+                bool upper) {
   const char* digit_set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[64];
   size_t n = 0;
@@ -320,24 +321,25 @@ size_t Format(Unit* buffer, size_t capacity, const Unit* format, va_list* args) 
       case 'i': {
         // Smaller sizes arrive sign-extended, so one test serves them all.
         uint64_t value = ReadInteger(args, d.int_size, true);
-        PutInteger(out, d, value, static_cast<int64_t>(value) < 0, 10, false);
+        bool negative = static_cast<int64_t>(value) < 0;
+        PutInteger(out, d, negative ? 0 - value : value, SignOf(d, negative), 10, false);
         break;
       }
       case 'u':
-        PutInteger(out, d, ReadInteger(args, d.int_size, false), false, 10, false);
+        PutInteger(out, d, ReadInteger(args, d.int_size, false), 0, 10, false);
         break;
       case 'o':
-        PutInteger(out, d, ReadInteger(args, d.int_size, false), false, 8, false);
+        PutInteger(out, d, ReadInteger(args, d.int_size, false), 0, 8, false);
         break;
       case 'x':
       case 'X':
-        PutInteger(out, d, ReadInteger(args, d.int_size, false), false, 16, conversion == 'X');
+        PutInteger(out, d, ReadInteger(args, d.int_size, false), 0, 16, conversion == 'X');
         break;
       case 'p':
       case 'P':
         // One 32-bit value whatever the size prefix says: callers pass
         // 32-bit handles and addresses.
-        PutInteger(out, d, va_arg(*args, unsigned), false, 16, conversion == 'P');
+        PutInteger(out, d, va_arg(*args, unsigned), 0, 16, conversion == 'P');
         break;
       case 'c':
       case 'w':

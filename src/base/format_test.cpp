@@ -34,6 +34,7 @@ TEST(FormatText, Integers) {
   EXPECT_EQ(Wide(u"%05i", -42), u"-0042");
   EXPECT_EQ(Wide(u"%+i %+i", 7, -7), u"+7 -7");
   EXPECT_EQ(Wide(u"% i", 7), u" 7");
+  EXPECT_EQ(Wide(u"%+u|% x|%+o", 5u, 10u, 8u), u"5|a|10");  // signs belong to d and i only
   EXPECT_EQ(Wide(u"%.3i", 7), u"007");
   EXPECT_EQ(Wide(u"%8.3i", 7), u"     007");
   EXPECT_EQ(Wide(u"%08.3i", 7), u"000007");  // zeros replace the precision zeros
