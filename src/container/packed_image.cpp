@@ -117,6 +117,12 @@ class PackedImageDevice final : public SectorDevice {
   uint8_t image_id_[16] = {};
   uint8_t set_id_[16] = {};
 
+  void summarize(PackedImageSummary* s) const {
+    *s = {image_size_, block_count_, block_size_, trailer_.compression_method, trailer_.digest_method, part_count_,
+          missing_};
+  }
+  const char16_t* part_path(uint32_t index) const { return index < part_count_ ? parts_[index].path : nullptr; }
+
  private:
   ~PackedImageDevice() override;
 
@@ -803,6 +809,14 @@ ErrorCode packed_image_probe(SectorDevice** device, const char16_t* path, FileHa
   }
   *device = d;
   return kOk;
+}
+
+void packed_image_summary(SectorDevice* device, PackedImageSummary* summary) {
+  static_cast<PackedImageDevice*>(device)->summarize(summary);
+}
+
+const char16_t* packed_image_part_path(SectorDevice* device, uint32_t index) {
+  return static_cast<PackedImageDevice*>(device)->part_path(index);
 }
 
 }  // namespace sm

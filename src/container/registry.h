@@ -57,4 +57,18 @@ ErrorCode packed_image_probe(SectorDevice** device, const char16_t* path, FileHa
 ErrorCode raw_image_probe(SectorDevice** device, const char16_t* path, FileHandle handle,
                           const uint8_t* header, uint32_t header_length);
 
+// What an inspector shows of a loaded packed image. `device` must have been
+// made by packed_image_probe; `part_path` is valid as long as the device.
+struct PackedImageSummary {
+  uint64_t image_size;
+  uint64_t block_count;
+  uint32_t block_size;
+  uint8_t compression_method;
+  uint8_t digest_method;
+  uint32_t part_count;
+  uint32_t missing_parts;
+};
+void packed_image_summary(SectorDevice* device, PackedImageSummary* summary);
+const char16_t* packed_image_part_path(SectorDevice* device, uint32_t index);
+
 }  // namespace sm
