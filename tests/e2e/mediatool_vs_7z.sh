@@ -45,6 +45,9 @@ done
 "$mediatool" cat "$work/joliet.iso" random.bin | cmp - "$src/random.bin" || status=1
 "$mediatool" cat "$work/joliet.iso" "Mixed Case/Ελληνικά.txt" | cmp - "$src/Mixed Case/Ελληνικά.txt" || status=1
 "$mediatool" cat "$work/level1.iso" A/TWO.DAT | cmp - "$src/a/two.dat" || status=1
+for image in "$work"/*.iso; do
+  "$mediatool" verify "$image" 2>/dev/null || { echo "verify fails on $(basename "$image")" >&2; status=1; }
+done
 "$mediatool" info "$work/joliet.iso" | grep -q 'volume02 .*(root)' || { echo "info: volume02 is not the root" >&2; status=1; }
 
 # Errors: one line on standard error and a non-zero exit, never a crash.
