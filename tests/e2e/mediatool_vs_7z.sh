@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # mediatool ls -r of images made by xorriso and genisoimage lists the same
-# paths, kinds and file sizes as 7z, an independent ISO 9660 reader; cat
+# paths, kinds and file sizes as 7z, an independent ISO 9660 and UDF reader
+# (a UDF bridge image is listed through its UDF tree on both sides); cat
 # gives the files' bytes, verify passes, and bad input gets one error line.
 # usage: mediatool_vs_7z.sh MEDIATOOL
 set -euo pipefail
@@ -21,6 +22,7 @@ printf '12' >"$src/a/two.dat"
 xorriso -as mkisofs -J -joliet-long -V XORRISO -o "$work/joliet.iso" "$src" >/dev/null 2>&1
 genisoimage -J -joliet-long -V GJOLIET -o "$work/genjoliet.iso" "$src" >/dev/null 2>&1
 genisoimage -V LEVEL1 -o "$work/level1.iso" "$src" >/dev/null 2>&1
+genisoimage -udf -J -joliet-long -V BRIDGE -o "$work/bridge.udf.iso" "$src" >/dev/null 2>&1
 
 status=0
 for image in "$work"/*.iso; do
@@ -28,7 +30,9 @@ for image in "$work"/*.iso; do
   "$mediatool" ls "$image" -r |
     awk '{ path = substr($0, 56); if ($1 == "d") print "d " path; else print "f " $2 " " path }' |
     LC_ALL=C sort >"$work/mediatool.txt"
-  7z l -slt "$image" |
+  type=()
+  case "$image" in *.udf.iso) type=(-tudf) ;; esac
+  7z l -slt "${type[@]}" "$image" |
     awk '/^----------/ { listing = 1; next }
          listing && /^Path = / { path = substr($0, 8) }
          listing && /^Folder = / { folder = substr($0, 10) }
