@@ -4,8 +4,6 @@ namespace sm {
 
 namespace {
 
-constexpr int kMaxRetries = 50;
-
 uint32_t NextCodePoint(const char16_t* text, size_t& pos) {
   return Utf16Decode(text, kWholeText, pos);
 }
@@ -16,14 +14,15 @@ uint32_t NextAsciiUnit(const char16_t* text, size_t& pos) {
   return unit >= 'a' && unit <= 'z' ? unit - 32 : unit;
 }
 
+// Only the newest '*' keeps a retry point. Whatever an earlier star could
+// consume by backtracking, the newest one can consume too, arriving at the
+// rest of the pattern with as much text or less; retrying earlier stars can
+// only repeat failures, and made matching exponential in the number of stars.
 template <class Next>
 bool Match(const char16_t* pattern, const char16_t* text, Next next) {
-  struct Retry {
-    size_t star;  // position of the '*' in the pattern
-    size_t text;  // text position after one more consumed character
-  };
-  Retry retries[kMaxRetries];
-  int depth = 0;
+  bool has_retry = false;
+  size_t retry_star = 0;  // position of that '*' in the pattern
+  size_t retry_text = 0;  // text position after one more consumed character
   size_t p_pos = 0;
   size_t t_pos = 0;
   for (;;) {
@@ -32,7 +31,9 @@ bool Match(const char16_t* pattern, const char16_t* text, Next next) {
     uint32_t p = next(pattern, p_next);
     uint32_t t = next(text, t_next);
     if (p == '*') {
-      if (t && depth < kMaxRetries) retries[depth++] = {p_pos, t_next};
+      has_retry = t != 0;
+      retry_star = p_pos;
+      retry_text = t_next;
       p_pos = p_next;
       continue;
     }
@@ -43,10 +44,9 @@ bool Match(const char16_t* pattern, const char16_t* text, Next next) {
       t_pos = t_next;
       continue;
     }
-    if (!depth) return false;
-    depth--;
-    p_pos = retries[depth].star;
-    t_pos = retries[depth].text;
+    if (!has_retry) return false;
+    p_pos = retry_star;
+    t_pos = retry_text;
   }
 }
 

@@ -6,8 +6,8 @@
 namespace sm {
 
 // Pattern first, text second. GlobMatch compares code points; GlobMatchAscii
-// compares units with a-z folded to A-Z. At most 50 '*' retry points are
-// kept; a '*' met beyond that matches only the empty run.
+// compares units with a-z folded to A-Z. Time grows with pattern length times
+// text length, however many '*' the pattern holds.
 bool GlobMatch(const char16_t* pattern, const char16_t* text);
 bool GlobMatchAscii(const char16_t* pattern, const char16_t* text);
 
