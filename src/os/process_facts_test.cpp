@@ -8,7 +8,7 @@
 #include "base/text.h"
 #include "os/file.h"
 #include "os/path.h"
-#include "os/special_folder.h"
+#include "os/known_folders.h"
 #include "support/temp_folder.h"
 
 #ifdef _WIN32

@@ -1,4 +1,4 @@
-#include "os/special_folder.h"
+#include "os/known_folders.h"
 
 #include <cstdlib>
 
